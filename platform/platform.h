@@ -98,6 +98,12 @@ const char* PlatformCharNext(const char* p);
 // Process
 // ---------------------------------------------------------------------------
 
+// Called by the program first, with main's arguments, before any other
+// function here. POSIX keeps argc/argv as the command line and sets up the
+// process (a closed standard output must not kill it); Win32 ignores both and
+// splits GetCommandLineA itself.
+void PlatformStart(int argc, char** argv);
+
 // The command-line arguments, argument 0 (the program) not counted.
 int PlatformArgumentCount();
 const char* PlatformArgument(int index);  // 1-based, 1 .. PlatformArgumentCount()
