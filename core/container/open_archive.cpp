@@ -49,10 +49,13 @@ void OpenArchiveFile() {
     if (memcmp(s.signature, kArchiveSignature, sizeof kArchiveSignature) != 0) BrokenArchiveExit();
 
     s.streamPosition = 0;
-    PrintArchiveMessage();
+    if (s.unattended)
+        ReadRawString(&s.message);
+    else
+        PrintArchiveMessage();
     ReadRawString(&s.runCommand);
     ReadPasswordDescriptor();
-    if (s.passwordFlag) PromptPassword();
+    if (s.passwordFlag && !s.unattended) PromptPassword();
 }
 
 void ReadRawString(ByteString* s) {
@@ -101,7 +104,7 @@ void ReadPasswordDescriptor() {
 void BrokenArchiveExit() {
     ConsoleWriteText("This file is broken.  Cannot expand.  Press ENTER key.\a");
     ConsoleLineEnd();
-    ConsoleDiscardLine();
+    if (!gSession.unattended) ConsoleDiscardLine();
     PlatformClose(gSession.archiveHandle);
     EndProcess(1);
 }

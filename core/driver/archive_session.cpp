@@ -9,6 +9,7 @@ void ResetArchiveSession() {
     ByteStringFree(&gSession.archivePath);
     ByteStringFree(&gSession.runCommand);
     ByteStringFree(&gSession.password);
+    ByteStringFree(&gSession.message);
     memset(&gSession, 0, sizeof gSession);
     gSession.outputHandle = kInvalidFileHandle;
     gSession.archiveHandle = kInvalidFileHandle;

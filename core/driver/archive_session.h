@@ -41,6 +41,15 @@ struct ArchiveSession {
 
     // Container: password prompt.
     ByteString password;     // the accepted password
+
+    // Front ends other than the extractor (the packer's list, test and
+    // extract) run unattended: nobody is at the console, so the exits do
+    // not wait for Enter, the archive's message is kept in `message`
+    // instead of printed, and the caller settles the password itself
+    // (gSession.password, checked against passwordCheck) instead of the
+    // prompt. The extractor never sets it.
+    bool unattended;
+    ByteString message;
 };
 
 extern ArchiveSession gSession;

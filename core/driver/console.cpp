@@ -99,6 +99,13 @@ int ConsoleReadAnswer() {
     return c;
 }
 
+void ConsoleReset() {
+    gOutputLength = 0;
+    gInputStart = gInputEnd = 0;
+    gInputEnded = false;
+    gSkipLinefeed = false;
+}
+
 void EndProcess(int exitCode) {
     ConsoleFlush();
     PlatformExit(exitCode);

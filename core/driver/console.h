@@ -33,6 +33,10 @@ void ConsoleDiscardLine();
 // kConsoleEndOfInput.
 int ConsoleReadAnswer();
 
+// Drops buffered input and output: the console as at process start. For
+// front ends that run more than one expansion in a process.
+void ConsoleReset();
+
 // Every way the process ends: writes out the buffered console output, then
 // ends the process with the code.
 [[noreturn]] void EndProcess(int exitCode);

@@ -11,7 +11,7 @@ void FatalExit() {
         PlatformDeleteFile(ByteStringText(&gSession.outputName));
     ConsoleWriteText("Press Enter key.\a");
     ConsoleLineEnd();
-    ConsoleDiscardLine();
+    if (!gSession.unattended) ConsoleDiscardLine();
     EndProcess(2);
 }
 

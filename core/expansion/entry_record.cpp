@@ -1,5 +1,7 @@
 #include "core/expansion/entry_record.h"
 
+#include <string.h>
+
 #include "core/container/block_stream.h"
 
 void ReadEntryName(EntryRecord* record) {
@@ -50,13 +52,30 @@ static bool IsParentComponent(const char* begin, const char* end) {
     return dots >= 2;
 }
 
+static char Upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - ('a' - 'A')) : c; }
+
+// CON, PRN, AUX, NUL, COM1..COM9, LPT1..LPT9, with any extension and
+// trailing blanks: Windows opens the device, not a file in the folder.
+static bool IsDeviceComponent(const char* begin, const char* end) {
+    const char* stem = begin;
+    while (stem < end && *stem != '.') stem++;
+    while (stem > begin && stem[-1] == ' ') stem--;
+    char name[5] = {};
+    size_t length = (size_t)(stem - begin);
+    if (length < 3 || length > 4) return false;
+    for (size_t i = 0; i < length; i++) name[i] = Upper(begin[i]);
+    if (length == 3)
+        return !strcmp(name, "CON") || !strcmp(name, "PRN") || !strcmp(name, "AUX") || !strcmp(name, "NUL");
+    return (!strncmp(name, "COM", 3) || !strncmp(name, "LPT", 3)) && name[3] >= '1' && name[3] <= '9';
+}
+
 bool EntryNameIsSafe(const char* name) {
     if (IsSeparator(name[0])) return false;
     const char* component = name;
     for (const char* p = name;; p = PlatformCharNext(p)) {
         if (*p == ':') return false;
         if (*p == 0 || IsSeparator(*p)) {
-            if (IsParentComponent(component, p)) return false;
+            if (IsParentComponent(component, p) || IsDeviceComponent(component, p)) return false;
             if (*p == 0) return true;
             component = p + 1;
         }

@@ -48,5 +48,6 @@ void ReadEntryHeader(EntryRecord* record, BitReader* bits);
 
 // True when an entry name stays inside the target folder: relative, no
 // parent component ("..", also "..." or ".. ", with "\" or "/" between
-// components), no ":" (drives, alternate streams).
+// components), no ":" (drives, alternate streams), no Windows device name
+// (CON, PRN, AUX, NUL, COM1..9, LPT1..9, with any extension).
 bool EntryNameIsSafe(const char* name);

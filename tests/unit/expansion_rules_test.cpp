@@ -21,9 +21,11 @@ TEST(Preload, Table) {
 
 TEST(EntryName, RefusedWhenItWouldLeaveTheTarget) {
     for (const char* name : {"..", "..\\x", "a\\..\\..\\x", "a/../x", "../x", "a\\..", "\\x", "/etc/x",
-                             "C:x", "c:\\x", "file.txt:stream", "a\\...\\x", "a\\.. \\x"})
+                             "C:x", "c:\\x", "file.txt:stream", "a\\...\\x", "a\\.. \\x", "CON", "con.txt",
+                             "a\\Nul.tar.gz", "aux\\x", "COM1", "lpt9.log", "PRN .txt"})
         EXPECT_FALSE(EntryNameIsSafe(name)) << name;
     for (const char* name : {"a", "a\\b\\c.txt", ".", "docs\\.", "..a", "a..", "a\\.\\b", ".hidden",
-                             "a\\..b\\c", "\xE8\xA1\xA8\\x"})
+                             "a\\..b\\c", "\xE8\xA1\xA8\\x", "console", "COM0", "COM10",
+                             "LPT", "nul_", "xcon.txt", "aux-x"})
         EXPECT_TRUE(EntryNameIsSafe(name)) << name;
 }
