@@ -14,6 +14,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <mutex>
+
 #include <gtest/gtest.h>
 
 extern char** environ;
@@ -103,14 +106,39 @@ std::string WinePrefix() { return TestTmp() + "/wineprefix"; }
 // The environment of every wine run: the tests' own prefix, no debug
 // chatter, and no offer to install the .NET and HTML engines (a dialog
 // nobody would answer).
+// Wine takes the ANSI code page from LC_ALL, but reads the command line and
+// the names in the file system in the C library's locale, which must exist
+// for that: a locale such as ja_JP.UTF-8 is compiled once into the tests'
+// folder and found through LOCPATH. Returns that folder ("" after a failure).
+std::string CompiledLocaleFolder(const std::string& locale) {
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
+    std::string root = TestTmp() + "/locale-" + locale;
+    struct stat st;
+    if (stat((root + "/" + locale + "/LC_CTYPE").c_str(), &st) == 0) return root;
+    size_t dot = locale.find('.');
+    std::string name = locale.substr(0, dot), charset = dot == std::string::npos ? "UTF-8" : locale.substr(dot + 1);
+    // Made aside and renamed into place, so that parallel test processes
+    // never see half a locale; the loser of the race drops its copy.
+    std::string scratch = MakeTempDir("locale");
+    RunResult made = RunProgram({"localedef", "-i", name, "-f", charset, scratch + "/" + locale}, "", "", {}, 300);
+    if (stat((scratch + "/" + locale + "/LC_CTYPE").c_str(), &st) != 0) {
+        ADD_FAILURE() << "localedef could not make " << locale << " (the locales package has its sources): "
+                      << made.err;
+        return "";
+    }
+    if (rename(scratch.c_str(), root.c_str()) != 0) std::filesystem::remove_all(scratch);
+    return root;
+}
+
 std::vector<std::string> WineEnvironment(const std::string& locale) {
     std::vector<std::string> env = {"WINEPREFIX=" + WinePrefix(), "WINEDEBUG=-all",
                                     "WINEDLLOVERRIDES=mscoree,mshtml="};
     if (!locale.empty()) {
-        // Wine takes the ANSI code page from LC_ALL even when the C library
-        // has no such locale installed; LANG alone is not enough then.
         env.push_back("LANG=" + locale);
         env.push_back("LC_ALL=" + locale);
+        std::string folder = CompiledLocaleFolder(locale);
+        if (!folder.empty()) env.push_back("LOCPATH=" + folder);
     }
     return env;
 }

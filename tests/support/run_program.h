@@ -37,7 +37,9 @@ struct SfxOptions {
     // copy of it with an archive appended (a self-extracting archive).
     std::string program;
     // kWin64Sfx only: the locale wine takes its ANSI code page from, for
-    // example "ja_JP.UTF-8" for code page 932. Empty: the usual code page.
+    // example "ja_JP.UTF-8" for code page 932 (compiled once with localedef
+    // into the tests' folder, from the locales package). Empty: the usual
+    // code page.
     std::string locale;
     std::vector<std::string> extraEnv;
     int timeoutSeconds = 120;
