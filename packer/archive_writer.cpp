@@ -47,27 +47,37 @@ std::vector<uint8_t> ArchiveHeadBytes(const ArchiveOptions& options) {
     return head;
 }
 
+BlockStreamState StartBlockStream(const ArchiveOptions& options) {
+    BlockStreamState state;
+    state.protectedArchive = options.password.has_value();
+    if (state.protectedArchive) state.password = *options.password;
+    uint16_t check = state.protectedArchive ? PasswordCheckOf(state.password) : 0;
+    state.keystreamState = KeystreamSeedFor(state.protectedArchive, check);
+    state.passwordIndex = 1;
+    return state;
+}
+
+void AppendBlock(std::vector<uint8_t>& out, BlockStreamState& state, const uint8_t* data, size_t count) {
+    KeystreamCursor cursor;
+    cursor.keystreamState = &state.keystreamState;
+    cursor.passwordIndex = &state.passwordIndex;
+    cursor.password = state.protectedArchive ? reinterpret_cast<const uint8_t*>(state.password.data()) : nullptr;
+    cursor.passwordLength = state.protectedArchive ? static_cast<int32_t>(state.password.size()) : 0;
+    uint16_t crc = Crc16Of(data, count);
+    size_t at = out.size();
+    out.insert(out.end(), data, data + count);
+    KeystreamApply(&cursor, out.data() + at, count);
+    out.push_back(static_cast<uint8_t>(crc >> 8));
+    out.push_back(static_cast<uint8_t>(crc & 0xFF));
+}
+
 void AppendBlockStream(std::vector<uint8_t>& out, const std::vector<uint8_t>& stream,
                        const ArchiveOptions& options, std::vector<size_t>* blockStarts) {
-    bool protectedArchive = options.password.has_value();
-    uint16_t check = protectedArchive ? PasswordCheckOf(*options.password) : 0;
-    uint32_t state = KeystreamSeedFor(protectedArchive, check);
-    int32_t passwordIndex = 1;
-    KeystreamCursor cursor;
-    cursor.keystreamState = &state;
-    cursor.passwordIndex = &passwordIndex;
-    cursor.password = protectedArchive ? reinterpret_cast<const uint8_t*>(options.password->data()) : nullptr;
-    cursor.passwordLength = protectedArchive ? static_cast<int32_t>(options.password->size()) : 0;
-
+    BlockStreamState state = StartBlockStream(options);
     for (size_t offset = 0; offset < stream.size(); offset += kBlockDataSize) {
         size_t count = std::min<size_t>(kBlockDataSize, stream.size() - offset);
-        uint16_t crc = Crc16Of(stream.data() + offset, count);
-        size_t at = out.size();
-        if (blockStarts) blockStarts->push_back(at);
-        out.insert(out.end(), stream.begin() + offset, stream.begin() + offset + count);
-        KeystreamApply(&cursor, out.data() + at, count);
-        out.push_back(static_cast<uint8_t>(crc >> 8));
-        out.push_back(static_cast<uint8_t>(crc & 0xFF));
+        if (blockStarts) blockStarts->push_back(out.size());
+        AppendBlock(out, state, stream.data() + offset, count);
     }
 }
 

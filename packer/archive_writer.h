@@ -52,6 +52,20 @@ uint16_t PasswordCheckOf(const std::string& password);
 // The raw head: message, run command and password descriptor.
 std::vector<uint8_t> ArchiveHeadBytes(const ArchiveOptions& options);
 
+// The keystream's position in a block stream being written: it runs on
+// across blocks, so a writer that emits blocks one at a time keeps it.
+struct BlockStreamState {
+    bool protectedArchive = false;
+    std::string password;
+    uint32_t keystreamState = 0;
+    int32_t passwordIndex = 1;
+};
+BlockStreamState StartBlockStream(const ArchiveOptions& options);
+
+// Appends one block of 1..4,096 data bytes: scrambled data, then the CRC-16
+// of the plain data, high byte first.
+void AppendBlock(std::vector<uint8_t>& out, BlockStreamState& state, const uint8_t* data, size_t count);
+
 // Cuts `stream` into blocks, scrambles their data bytes and appends each
 // block with its check bytes to `out`; block starts are added to
 // `blockStarts` when it is given. The keystream runs on across blocks.

@@ -21,6 +21,18 @@ struct EncoderOptions {
     int maxLazyLength = 64;   // a match this long is taken at once, without the lazy look
     int goodLength = 32;      // with a match this long in hand, the lazy look walks a quarter of the chain
     int niceLength = 256;     // the chain walk stops at a match this long
+
+    // Cost-based parse (the top levels): every position's matches are
+    // priced with the code lengths of the trees in force, and the cheapest
+    // path of literals and matches through a stretch of the data is taken.
+    bool optimal = false;
+    int optimalBlock = 4096;  // bytes parsed at once before the models move on
+
+    // The choice of each file's back-reference (see reference_choice.h).
+    int referenceTrials = 0;    // candidates priced by compression besides "none"; 0: longest prefix only
+    int trialBytes = 8192;      // bytes after the prefix compressed per candidate
+    int takePrefixAt = 4096;    // a shared prefix this long is taken without trials
+    int minimumPrefix = 8;      // without trials, a shorter shared prefix is not taken
 };
 
 // Sound settings from 1 (fastest) to 9 (smallest); other values are clamped.

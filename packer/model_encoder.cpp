@@ -46,9 +46,37 @@ void ResetModelEncoder(ModelEncoder* encoder, ModelKind kind) {
 void BuildModelEncoder(ModelEncoder* encoder) {
     BuildCodeTree(&encoder->model);
     encoder->longCodes.clear();
-    std::vector<uint8_t> path;
-    path.reserve(kModelSymbols);
-    ReadCodes(encoder, kModelRoot, path);
+    // The usual tree: every code fits 57 bits, read off with a stack of
+    // pending nodes and no copies of paths.
+    struct Pending {
+        int16_t node;
+        int32_t depth;
+        uint64_t bits;
+    };
+    Pending stack[kModelNodes + 1];
+    int top = 0;
+    stack[top++] = Pending{static_cast<int16_t>(kModelRoot), 0, 0};
+    bool deep = false;
+    while (top > 0 && !deep) {
+        Pending p = stack[--top];
+        const CodeNode& node = encoder->model.nodes[p.node];
+        if (node.child0 == kNoChild) {
+            if (node.symbol < 0 || node.symbol >= kModelSymbols || p.depth == 0) throw std::logic_error("malformed code tree");
+            encoder->codes[node.symbol] = SymbolCode{p.bits, p.depth};
+            continue;
+        }
+        if (p.depth >= kPackedCodeBits) {
+            deep = true;
+            break;
+        }
+        stack[top++] = Pending{node.child1, p.depth + 1, p.bits | uint64_t{1} << p.depth};
+        stack[top++] = Pending{node.child0, p.depth + 1, p.bits};
+    }
+    if (deep) {
+        std::vector<uint8_t> path;
+        path.reserve(kModelSymbols);
+        ReadCodes(encoder, kModelRoot, path);
+    }
 }
 
 void EncodeSymbol(ModelEncoder* encoder, BitWriter& writer, int symbol) {
