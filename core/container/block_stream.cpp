@@ -24,12 +24,26 @@ static void OpenNextBlock() {
                                   s.passwordFlag ? (int32_t)s.password.length : 0};
         KeystreamApply(&cursor, s.blockBuffer, (size_t)dataLength);
     }
-    // Data, then the stored check bytes: the register ends at 0 exactly when
-    // they hold the data's CRC-16. A block of 0 or 1 bytes feeds what it has.
-    s.crcRegister = 0;
-    for (int64_t i = 0; i < s.blockLength; i++) s.crcRegister = Crc16(s.crcRegister, s.blockBuffer[i]);
+    // Feeding the data and then the stored check bytes to the register
+    // leaves the data's CRC-16 XOR the stored value: 0 exactly when they
+    // match. A block of 0 or 1 bytes feeds what it has.
+    if (dataLength >= 0) {
+        uint32_t stored = (uint32_t)s.blockBuffer[dataLength] << 8 | s.blockBuffer[dataLength + 1];
+        s.crcRegister = Crc16Of(s.blockBuffer, (size_t)dataLength) ^ stored;
+    } else {
+        s.crcRegister = 0;
+        for (int64_t i = 0; i < s.blockLength; i++) s.crcRegister = Crc16(s.crcRegister, s.blockBuffer[i]);
+    }
     if (s.crcRegister != 0) BrokenDataExit();
     s.blockLength = dataLength;
+}
+
+// The last data byte of the block that ends at the trailer is the stream's
+// last byte.
+static void NoteIfLastByte(int64_t k) {
+    ArchiveSession& s = gSession;
+    if (k == s.blockLength - 1 && Tell64(s.archiveHandle) == FileSize64(s.archiveHandle) - kTrailerSize)
+        s.endOfArchive = true;
 }
 
 void NextStreamByte(uint8_t* b) {
@@ -38,11 +52,25 @@ void NextStreamByte(uint8_t* b) {
     if (k == 0) OpenNextBlock();
     // Past the end of the stream, or a block without data bytes.
     if (k >= s.blockLength) ReadErrorExit();
-    // The last data byte of the block that ends at the trailer is the
-    // stream's last byte.
-    if (k == s.blockLength - 1 &&
-        Tell64(s.archiveHandle) == FileSize64(s.archiveHandle) - kTrailerSize)
-        s.endOfArchive = true;
+    NoteIfLastByte(k);
     *b = s.blockBuffer[k];
     s.streamPosition++;
+}
+
+void CurrentBlockBytes(const uint8_t** next, const uint8_t** end) {
+    ArchiveSession& s = gSession;
+    int64_t k = s.streamPosition % kBlockDataSize;
+    // At k = 0 the block in the buffer is used up (or none is open yet).
+    int64_t stop = k == 0 || s.blockLength < k ? k : s.blockLength;
+    *next = s.blockBuffer + k;
+    *end = s.blockBuffer + stop;
+}
+
+void DeliverBlockBytes(const uint8_t* upTo) {
+    ArchiveSession& s = gSession;
+    int64_t k = s.streamPosition % kBlockDataSize;
+    int64_t count = upTo - (s.blockBuffer + k);
+    if (count <= 0) return;
+    s.streamPosition += count;
+    NoteIfLastByte(k + count - 1);
 }

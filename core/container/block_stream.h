@@ -18,3 +18,16 @@ static const int kTrailerSize = 12;
 // delivered. Never returns without a byte: a read past the end ends in
 // "File read error.", a damaged block in "This file is broken.".
 void NextStreamByte(uint8_t* b);
+
+// Look-ahead for the bit input. [*next, *end) are the data bytes of the
+// current block that follow the stream position: already read and
+// verified, so looking at them is invisible. Empty when that block is used
+// up; the next block is opened only by NextStreamByte, when its first byte
+// is needed.
+void CurrentBlockBytes(const uint8_t** next, const uint8_t** end);
+
+// Delivers the current block's bytes up to `upTo` (a pointer into the range
+// of CurrentBlockBytes) as that many NextStreamByte calls would: the stream
+// position moves on, and endOfArchive is set when the stream's last byte
+// is among them.
+void DeliverBlockBytes(const uint8_t* upTo);

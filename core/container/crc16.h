@@ -15,5 +15,6 @@
 uint32_t Crc16(uint32_t crcRegister, uint8_t value);
 
 // CRC-16/UMTS of `count` bytes: the check value a block stores (high byte
-// first) and the password check value.
+// first) and the password check value. Table-driven; equal to feeding the
+// bytes and then two zero bytes to Crc16.
 uint16_t Crc16Of(const uint8_t* bytes, size_t count);

@@ -41,11 +41,21 @@ struct HuffmanModel {
     int64_t weights[kModelSymbols];    // initial weight + times decoded in this entry
     int32_t order[kModelSymbols];      // position of each symbol in the last build's sorted list
     CodeNode nodes[kModelNodes];
-    int16_t buildList[kModelSymbols];  // BuildCodeTree's working list
+    int16_t buildList[kModelSymbols];  // working list of the format's plain build; [0] is the root after a build
 };
 
+// Sets the initial weights and the identity order, and lays out the leaf
+// nodes (symbol, no children); builds only change their weights.
 void ResetModel(HuffmanModel* model, ModelKind kind);
+
+// Builds the tree from the current weights, starting from the order of the
+// previous build, and records the new order. The result is the tree of the
+// rules above; the work is linear in the symbols for the nearly sorted
+// lists that rebuilds start from (two queues instead of insertion walks).
 void BuildCodeTree(HuffmanModel* model);
+
+// One code word, walking the tree bit by bit (DecodeTableSymbol is the fast
+// way); adds 1 to the symbol's weight.
 int DecodeSymbol(HuffmanModel* model, BitReader* reader);
 
 // Rebuild schedule. The literal/length tree is built before symbol number

@@ -20,6 +20,7 @@
 #include <stdint.h>
 
 #include "core/decoder/bit_reader.h"
+#include "core/decoder/decode_table.h"
 #include "core/decoder/huffman_model.h"
 
 static const int32_t kWindowSize = 49152;
@@ -29,9 +30,12 @@ static const int32_t kMaxPreload = 16384;
 static const int32_t kMaxDistance = 16384;
 static const int32_t kMaxMatchLength = 4352;
 static const int32_t kHistorySlotSize = 24576;  // bytes of each entry kept for later entries
+// Match copies move whole words and may write up to 15 bytes past the
+// match's end, into positions not produced yet (or this slack).
+static const int32_t kWindowSlack = 16;
 
 struct OutputWindow {
-    uint8_t bytes[kWindowSize];
+    uint8_t bytes[kWindowSize + kWindowSlack];
     // Bytes that entered the window in this entry, preload included; the
     // next byte takes this position. position - base never exceeds kWindowSize.
     int64_t position;
@@ -51,6 +55,8 @@ struct EntryDecoder {
     BitReader bits;
     HuffmanModel literalLength;
     HuffmanModel distance;
+    DecodeTable literalLengthTable;  // rebuilt with each model's tree
+    DecodeTable distanceTable;
     OutputWindow window;
 };
 
@@ -61,8 +67,9 @@ void StartOutputWindow(OutputWindow* window, const uint8_t* preload, int32_t pre
 
 // Decodes items until `bytesToProduce` bytes have been produced (nothing when
 // it is 0 or less). Reads bits through decoder->bits, which stands at the
-// first bit of the compressed data. Writes to gSession.outputHandle unless
-// the window skips.
+// first bit of the compressed data, and settles it at the end: the stream
+// then stands at the byte after the entry's last used bit. Writes to
+// gSession.outputHandle unless the window skips.
 void DecodeEntryBody(EntryDecoder* decoder, int64_t bytesToProduce);
 
 void PutByte(OutputWindow* window, uint8_t b);
