@@ -370,14 +370,7 @@ int ExtractCommand(int argc, char** argv, int first) {
             if (gSession.outputHandle == kInvalidFileHandle) WriteErrorExit();
         }
         DecodeFileEntry(state, skip);
-        if (!skip) {
-            const EntryRecord& r = state->record;
-            FlushWindow(&state->decoder.window);
-            if (!PlatformSetFileTimes(gSession.outputHandle, &r.creationTime, &r.lastAccessTime, &r.lastWriteTime))
-                WriteErrorExit();
-            if (!PlatformClose(gSession.outputHandle)) WriteErrorExit();
-            gSession.outputHandle = kInvalidFileHandle;
-        }
+        if (!skip) FinishFileEntry(state);
         if (o.verbose) {
             std::string shown = fullName;
             for (char& c : shown)
@@ -390,6 +383,7 @@ int ExtractCommand(int argc, char** argv, int first) {
         progress.Update(files, 0, bytes, StreamFraction());
     }
     EndExpansion(state);
+    ByteStringFree(&folder);
     progress.Finish();
     fclose(out);
     return kExitOk;

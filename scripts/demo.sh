@@ -11,21 +11,8 @@ root="$(pwd)"
 
 # The build always configures the tests, so GoogleTest is needed too.
 packages=(cmake ninja-build g++ libgtest-dev)
-missing=()
-for package in "${packages[@]}"; do
-  status="$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)"
-  if [[ "$status" != "install ok installed" ]]; then
-    missing+=("$package")
-  fi
-done
-if ((${#missing[@]} > 0)); then
-  echo "Installing: ${missing[*]}"
-  sudo=()
-  if [[ $(id -u) -ne 0 ]]; then sudo=(sudo -n); fi
-  export DEBIAN_FRONTEND=noninteractive
-  ${sudo[@]+"${sudo[@]}"} apt-get update </dev/null
-  ${sudo[@]+"${sudo[@]}"} apt-get install -y "${missing[@]}" </dev/null
-fi
+source scripts/ensure_packages.sh
+ensure_packages "${packages[@]}"
 
 # A build of its own, kept between runs; only the two programs are built.
 build="$root/build/demo-build"

@@ -77,6 +77,16 @@ void DecodeFileEntry(ExpansionState* state, bool skipEntry) {
     if (state->fileEntries < kHistorySlots) state->fileEntries++;
 }
 
+void FinishFileEntry(ExpansionState* state) {
+    const EntryRecord* record = &state->record;
+    FlushWindow(&state->decoder.window);
+    if (!PlatformSetFileTimes(gSession.outputHandle, &record->creationTime, &record->lastAccessTime,
+                              &record->lastWriteTime))
+        WriteErrorExit();
+    if (!PlatformClose(gSession.outputHandle)) WriteErrorExit();
+    gSession.outputHandle = kInvalidFileHandle;
+}
+
 void EndExpansion(ExpansionState*) {
     if (!PlatformClose(gSession.archiveHandle)) ReadErrorExit();
     gSession.archiveHandle = kInvalidFileHandle;
@@ -121,15 +131,7 @@ static void ExpandFileEntry(ExpansionState* state) {
     }
     DecodeFileEntry(state, skipEntry);
     if (skipEntry) return;
-
-    // Stamped after the last write, so the file keeps its stored times.
-    const EntryRecord* record = &state->record;
-    FlushWindow(&state->decoder.window);
-    if (!PlatformSetFileTimes(gSession.outputHandle, &record->creationTime, &record->lastAccessTime,
-                              &record->lastWriteTime))
-        WriteErrorExit();
-    if (!PlatformClose(gSession.outputHandle)) WriteErrorExit();
-    gSession.outputHandle = kInvalidFileHandle;
+    FinishFileEntry(state);
     ConsoleWriteText("end.");
     ConsoleLineEnd();
 }

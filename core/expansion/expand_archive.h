@@ -8,7 +8,7 @@
 //   ExpansionState* state = BeginExpansion();
 //   while (ReadNextEntry(state, targetFolder)) {
 //       folder entry: make it;  file entry: decide, create the file,
-//       DecodeFileEntry(state, skip), then flush, stamp and close it
+//       DecodeFileEntry(state, skip), then FinishFileEntry(state)
 //   }
 //   EndExpansion(state);
 #pragma once
@@ -53,6 +53,11 @@ const char* FolderEntryPath(ExpansionState* state);
 // slot either way, and moves on to the next slot. The window still holds
 // the last bytes: FlushWindow(&state->decoder.window) writes them.
 void DecodeFileEntry(ExpansionState* state, bool skipEntry);
+
+// Finishes a written file entry: writes what the window still holds, sets
+// the three time stamps (after the last write, so the file keeps its stored
+// last write time), closes the file. Any failure: "File write error.".
+void FinishFileEntry(ExpansionState* state);
 
 // Closes the archive ("File read error." when that fails).
 void EndExpansion(ExpansionState* state);

@@ -17,6 +17,12 @@
 
 #include "platform/platform.h"
 
+#ifdef TARNWICK_FUZZ_EXIT
+#include <stdio.h>
+
+#include "fuzz/fuzz_platform.h"
+#endif
+
 extern char** environ;
 
 namespace {
@@ -108,7 +114,79 @@ char** gArguments = nullptr;
 bool gModulePathAsked = false;
 char* gModulePath = nullptr;
 
+#ifdef TARNWICK_FUZZ_EXIT
+// One run inside a fuzz target (fuzz/fuzz_platform.h).
+bool gFuzzRunning = false;
+jmp_buf* gFuzzExitTarget = nullptr;
+const uint8_t* gFuzzInput = nullptr;
+size_t gFuzzInputLeft = 0;
+uint64_t gFuzzWriteBudget = 0;
+
+// The extractor holds at most the archive and one output file open.
+const int kFuzzMaxOpen = 8;
+int gFuzzOpen[kFuzzMaxOpen];
+int gFuzzOpenCount = 0;
+
+// Native paths of the files and folders the run created, oldest first.
+char** gFuzzCreated = nullptr;
+size_t gFuzzCreatedCount = 0;
+size_t gFuzzCreatedCapacity = 0;
+
+void FuzzRememberOpen(int descriptor) {
+    if (gFuzzOpenCount == kFuzzMaxOpen) __builtin_trap();
+    gFuzzOpen[gFuzzOpenCount++] = descriptor;
+}
+
+// False when the descriptor was not open.
+bool FuzzForgetOpen(int descriptor) {
+    for (int i = 0; i < gFuzzOpenCount; ++i) {
+        if (gFuzzOpen[i] == descriptor) {
+            gFuzzOpen[i] = gFuzzOpen[--gFuzzOpenCount];
+            return true;
+        }
+    }
+    return false;
+}
+
+void FuzzRememberCreated(const char* nativePath) {
+    if (gFuzzCreatedCount == gFuzzCreatedCapacity) {
+        size_t capacity = gFuzzCreatedCapacity ? 2 * gFuzzCreatedCapacity : 64;
+        char** grown = static_cast<char**>(realloc(gFuzzCreated, capacity * sizeof(char*)));
+        if (grown == nullptr) abort();
+        gFuzzCreated = grown;
+        gFuzzCreatedCapacity = capacity;
+    }
+    char* copy = strdup(nativePath);
+    if (copy == nullptr) abort();
+    gFuzzCreated[gFuzzCreatedCount++] = copy;
+}
+#endif
+
 }  // namespace
+
+#ifdef TARNWICK_FUZZ_EXIT
+void FuzzPlatformBegin(jmp_buf* exitTarget, const uint8_t* input, size_t inputSize, uint64_t writeBudget) {
+    gFuzzRunning = true;
+    gFuzzExitTarget = exitTarget;
+    gFuzzInput = input;
+    gFuzzInputLeft = inputSize;
+    gFuzzWriteBudget = writeBudget;
+}
+
+void FuzzPlatformEnd() {
+    while (gFuzzOpenCount > 0) close(gFuzzOpen[--gFuzzOpenCount]);
+    // Newest first: a folder's contents go before the folder.
+    while (gFuzzCreatedCount > 0) {
+        char* path = gFuzzCreated[--gFuzzCreatedCount];
+        remove(path);
+        free(path);
+    }
+    gFuzzRunning = false;
+    gFuzzExitTarget = nullptr;
+    gFuzzInput = nullptr;
+    gFuzzInputLeft = 0;
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // Files
@@ -125,6 +203,9 @@ FileHandle PlatformOpenForRead(const char* path) {
         close(descriptor);
         return kInvalidFileHandle;
     }
+#ifdef TARNWICK_FUZZ_EXIT
+    FuzzRememberOpen(descriptor);
+#endif
     return descriptor;
 }
 
@@ -132,7 +213,12 @@ FileHandle PlatformCreateForWrite(const char* path) {
     NativePath native(path);
     if (native.Text() == nullptr) return kInvalidFileHandle;
     int descriptor = open(native.Text(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    return descriptor < 0 ? kInvalidFileHandle : descriptor;
+    if (descriptor < 0) return kInvalidFileHandle;
+#ifdef TARNWICK_FUZZ_EXIT
+    FuzzRememberOpen(descriptor);
+    FuzzRememberCreated(native.Text());
+#endif
+    return descriptor;
 }
 
 // ReadFile and WriteFile on a file move the whole count unless the file
@@ -159,6 +245,13 @@ bool PlatformRead(FileHandle handle, void* buffer, uint32_t count, uint32_t* tra
 bool PlatformWrite(FileHandle handle, const void* buffer, uint32_t count, uint32_t* transferred) {
     const char* bytes = static_cast<const char*>(buffer);
     uint32_t done = 0;
+#ifdef TARNWICK_FUZZ_EXIT
+    // A full disk: the write that passes the run's budget stops short.
+    if (gFuzzRunning) {
+        if (count > gFuzzWriteBudget) count = static_cast<uint32_t>(gFuzzWriteBudget);
+        gFuzzWriteBudget -= count;
+    }
+#endif
     while (done < count) {
         uint32_t chunk = count - done > 0x40000000u ? 0x40000000u : count - done;
         ssize_t moved = write(AsDescriptor(handle), bytes + done, chunk);
@@ -189,7 +282,13 @@ int64_t PlatformTell(FileHandle handle) {
     return position == static_cast<off_t>(-1) ? -1 : static_cast<int64_t>(position);
 }
 
-bool PlatformClose(FileHandle handle) { return close(AsDescriptor(handle)) == 0; }
+bool PlatformClose(FileHandle handle) {
+#ifdef TARNWICK_FUZZ_EXIT
+    // Closing what is not open could close another file's handle.
+    if (!FuzzForgetOpen(AsDescriptor(handle))) __builtin_trap();
+#endif
+    return close(AsDescriptor(handle)) == 0;
+}
 
 bool PlatformSetFileTimes(FileHandle handle, const FileTime*, const FileTime* lastAccessTime,
                           const FileTime* lastWriteTime) {
@@ -222,7 +321,11 @@ uint32_t PlatformFileAttributes(const char* path) {
 
 bool PlatformCreateFolder(const char* path) {
     NativePath native(path);
-    return native.Text() != nullptr && mkdir(native.Text(), 0777) == 0;
+    if (native.Text() == nullptr || mkdir(native.Text(), 0777) != 0) return false;
+#ifdef TARNWICK_FUZZ_EXIT
+    FuzzRememberCreated(native.Text());
+#endif
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -314,6 +417,11 @@ void PlatformImportPath(char* path) {
 // the nearest thing to the shell's default action. The child shares our
 // standard input and output, and nobody waits for it.
 uintptr_t PlatformShellStart(const char* file) {
+#ifdef TARNWICK_FUZZ_EXIT
+    // A fuzz run starts nothing.
+    (void)file;
+    return kShellFileNotFound;
+#endif
     NativePath native(file);
     struct stat info;
     if (native.Text() == nullptr || native.Text()[0] == 0 || stat(native.Text(), &info) != 0) {
@@ -352,13 +460,24 @@ uintptr_t PlatformShellStart(const char* file) {
     return result == 0 ? kShellStarted : kShellFileNotFound;
 }
 
-void PlatformExit(int exitCode) { _exit(exitCode); }
+void PlatformExit(int exitCode) {
+#ifdef TARNWICK_FUZZ_EXIT
+    if (gFuzzRunning) {
+        if (gFuzzExitTarget != nullptr) longjmp(*gFuzzExitTarget, exitCode + 1);
+        throw FuzzExit{exitCode};
+    }
+#endif
+    _exit(exitCode);
+}
 
 // ---------------------------------------------------------------------------
 // Console
 // ---------------------------------------------------------------------------
 
 void PlatformConsoleWrite(const void* bytes, size_t count) {
+#ifdef TARNWICK_FUZZ_EXIT
+    if (gFuzzRunning) return;
+#endif
     const char* p = static_cast<const char*>(bytes);
     while (count > 0) {
         ssize_t written = write(STDOUT_FILENO, p, count);
@@ -370,6 +489,15 @@ void PlatformConsoleWrite(const void* bytes, size_t count) {
 }
 
 size_t PlatformConsoleRead(void* buffer, size_t capacity) {
+#ifdef TARNWICK_FUZZ_EXIT
+    if (gFuzzRunning) {
+        size_t count = capacity < gFuzzInputLeft ? capacity : gFuzzInputLeft;
+        if (count > 0) memcpy(buffer, gFuzzInput, count);
+        gFuzzInput += count;
+        gFuzzInputLeft -= count;
+        return count;
+    }
+#endif
     for (;;) {
         ssize_t received = read(STDIN_FILENO, buffer, capacity);
         if (received < 0 && errno == EINTR) continue;

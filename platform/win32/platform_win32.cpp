@@ -187,7 +187,27 @@ const char* PlatformCharNext(const char* p) { return CharNextA(p); }
 // Process
 // ---------------------------------------------------------------------------
 
-void PlatformStart(int, char**) { SplitCommandLine(); }
+// A DLL that the system or the shell loads on demand (ShellExecuteA loads
+// several) is looked for in the system folder only, never in the folder of
+// the program: a downloaded setup.exe often sits next to files a stranger
+// put there. Done before anything else. SetDefaultDllDirectories is looked
+// up rather than imported, so that a system without it still starts the
+// program.
+namespace {
+void RestrictDllSearchToSystemFolder() {
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    if (kernel32 == nullptr) return;
+    SetDefaultDllDirectoriesFunction setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories != nullptr) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+}  // namespace
+
+void PlatformStart(int, char**) {
+    RestrictDllSearchToSystemFolder();
+    SplitCommandLine();
+}
 
 int PlatformArgumentCount() {
     SplitCommandLine();
