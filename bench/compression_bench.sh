@@ -52,21 +52,10 @@ packages=(
 )
 
 # --- tools -----------------------------------------------------------------
-install=()
-command -v zip >/dev/null || install+=(zip)
-for entry in "${packages[@]}"; do
-  name="${entry%%=*}"
-  status="$(dpkg-query -W -f='${Status}' "$name" 2>/dev/null || true)"
-  [[ "$status" == "install ok installed" ]] || install+=("$name")
-done
-if ((${#install[@]})); then
-  echo "Installing: ${install[*]}"
-  sudo=()
-  [[ $(id -u) -eq 0 ]] || sudo=(sudo -n)
-  export DEBIAN_FRONTEND=noninteractive
-  ${sudo[@]+"${sudo[@]}"} apt-get update </dev/null >/dev/null
-  ${sudo[@]+"${sudo[@]}"} apt-get install -y "${install[@]}" </dev/null >/dev/null
-fi
+names=(zip)
+for entry in "${packages[@]}"; do names+=("${entry%%=*}"); done
+source "$root/scripts/ensure_packages.sh"
+ensure_packages "${names[@]}"
 
 differs=0
 for entry in "${packages[@]}"; do

@@ -40,18 +40,8 @@ done
 for level in $levels; do [[ "$level" =~ ^[1-9]$ ]] || usage; done
 
 # --- peers -------------------------------------------------------------------
-install=()
-for tool in zip:zip unzip:unzip gzip:gzip tar:tar; do
-  command -v "${tool%%:*}" >/dev/null || install+=("${tool#*:}")
-done
-if ((${#install[@]})); then
-  echo "Installing: ${install[*]}"
-  sudo=()
-  [[ $(id -u) -eq 0 ]] || sudo=(sudo -n)
-  export DEBIAN_FRONTEND=noninteractive
-  ${sudo[@]+"${sudo[@]}"} apt-get update </dev/null >/dev/null
-  ${sudo[@]+"${sudo[@]}"} apt-get install -y "${install[@]}" </dev/null >/dev/null
-fi
+source "$root/scripts/ensure_packages.sh"
+ensure_packages zip unzip gzip tar
 
 # --- tarnwick ----------------------------------------------------------------
 build="$root/build/bench-release"

@@ -38,8 +38,8 @@ std::vector<uint8_t> Text(size_t count, uint32_t seed) {
     return Bytes(text);
 }
 
-EntrySpec File(const std::string& name, std::vector<uint8_t> contents) {
-    EntrySpec entry;
+EntryInput File(const std::string& name, std::vector<uint8_t> contents) {
+    EntryInput entry;
     entry.name = name;
     entry.creationTime = 0x01D5A2B3C4D5E6F7ull;
     entry.lastAccessTime = 0x01D6A2B3C4D5E6F7ull;
@@ -48,23 +48,23 @@ EntrySpec File(const std::string& name, std::vector<uint8_t> contents) {
     return entry;
 }
 
-EntrySpec Folder(const std::string& name) {
-    EntrySpec entry;
+EntryInput Folder(const std::string& name) {
+    EntryInput entry;
     entry.name = name;
     entry.isFolder = true;
     return entry;
 }
 
-EntrySpec Prefixed(const std::string& name, std::vector<uint8_t> contents, uint64_t backReference,
+EntryInput Prefixed(const std::string& name, std::vector<uint8_t> contents, uint64_t backReference,
                    int32_t prefixLength) {
-    EntrySpec entry = File(name, std::move(contents));
+    EntryInput entry = File(name, std::move(contents));
     entry.backReference = backReference;
     entry.prefixLength = prefixLength;
     return entry;
 }
 
 void WriteSeed(const std::string& folder, const std::string& name, const std::string& stdinBytes,
-               const std::vector<EntrySpec>& entries, const ArchiveOptions& options = {}) {
+               const std::vector<EntryInput>& entries, const ArchiveOptions& options = {}) {
     if (stdinBytes.size() > 255) throw std::invalid_argument("standard input of a seed: 255 bytes at most");
     std::vector<uint8_t> input;
     input.push_back(static_cast<uint8_t>(stdinBytes.size()));
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
     WriteSeed(out, "leading-bytes", "", {File("z.txt", Text(40, 20))}, leading);
 
     // 257 file entries: the history wraps round to slot 0 and beyond.
-    std::vector<EntrySpec> many;
+    std::vector<EntryInput> many;
     for (int i = 0; i < 257; ++i) {
         char name[16];
         snprintf(name, sizeof name, "f%03d", i);

@@ -52,22 +52,22 @@ BuildResult WriteArchiveFile(FILE* out, const std::vector<InputEntry>& entries, 
     BuildResult result;
     std::vector<uint8_t> stream;
     for (const InputEntry& e : entries) {
-        EntrySpec spec;
-        spec.name = e.storedName;
-        spec.isFolder = e.isFolder;
-        spec.creationTime = e.creationTime;
-        spec.lastAccessTime = e.lastAccessTime;
-        spec.lastWriteTime = e.lastWriteTime;
+        EntryInput input;
+        input.name = e.storedName;
+        input.isFolder = e.isFolder;
+        input.creationTime = e.creationTime;
+        input.lastAccessTime = e.lastAccessTime;
+        input.lastWriteTime = e.lastWriteTime;
         if (!e.isFolder) {
-            spec.contents = ReadContents(e);
-            ReferenceChoice choice = ChooseReference(history, spec.contents.data(),
-                                                     static_cast<int64_t>(spec.contents.size()), options);
-            spec.backReference = choice.backReference;
-            spec.prefixLength = choice.prefixLength;
+            input.contents = ReadContents(e);
+            ReferenceChoice choice = ChooseReference(history, input.contents.data(),
+                                                     static_cast<int64_t>(input.contents.size()), options);
+            input.backReference = choice.backReference;
+            input.prefixLength = choice.prefixLength;
             result.prefixBytes += static_cast<uint64_t>(choice.prefixLength);
         }
         stream.clear();
-        AppendEntryRecord(stream, spec, history, previousName, options);
+        AppendEntryRecord(stream, input, history, previousName, options);
         writer.Append(stream);
         if (!e.isFolder) {
             ++done.files;

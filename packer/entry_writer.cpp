@@ -19,12 +19,12 @@ void AppendFileTime(std::vector<uint8_t>& stream, uint64_t time) {
 
 }  // namespace
 
-std::string StoredEntryName(const EntrySpec& entry) {
+std::string StoredEntryName(const EntryInput& entry) {
     if (!entry.isFolder || entry.name == "." || EndsWithFolderMark(entry.name)) return entry.name;
     return entry.name + "\\.";
 }
 
-EntryBodyStats AppendEntryRecord(std::vector<uint8_t>& stream, const EntrySpec& entry, HistoryMirror& history,
+EntryBodyStats AppendEntryRecord(std::vector<uint8_t>& stream, const EntryInput& entry, HistoryMirror& history,
                        std::string& previousName, const EncoderOptions& options) {
     std::string name = StoredEntryName(entry);
     if (name.find('\0') != std::string::npos) throw std::invalid_argument("entry name contains a NUL byte");
@@ -80,11 +80,11 @@ EntryBodyStats AppendEntryRecord(std::vector<uint8_t>& stream, const EntrySpec& 
     return stats;
 }
 
-std::vector<uint8_t> BuildEntryStream(const std::vector<EntrySpec>& entries, const EncoderOptions& options) {
+std::vector<uint8_t> BuildEntryStream(const std::vector<EntryInput>& entries, const EncoderOptions& options) {
     std::vector<uint8_t> stream;
     HistoryMirror history;
     std::string previousName;
-    for (const EntrySpec& entry : entries) AppendEntryRecord(stream, entry, history, previousName, options);
+    for (const EntryInput& entry : entries) AppendEntryRecord(stream, entry, history, previousName, options);
     return stream;
 }
 

@@ -20,7 +20,7 @@
 #include "packer/history_mirror.h"
 #include "packer/lz77_encoder.h"
 
-struct EntrySpec {
+struct EntryInput {
     std::string name;     // relative path with backslashes, no NUL
     bool isFolder = false;  // "\." is appended unless the name already ends with it (or is ".")
     uint64_t creationTime = 0;    // FILETIMEs
@@ -36,16 +36,16 @@ struct EntrySpec {
 };
 
 // The name as the record stores it: a folder's name ends with "\.".
-std::string StoredEntryName(const EntrySpec& entry);
+std::string StoredEntryName(const EntryInput& entry);
 
 // Appends one record to `stream`, using and updating the history and the
 // previous name. Throws std::invalid_argument for a record the format does
 // not allow (a prefix that is longer than the file or the referenced entry,
 // differs from it, or refers to an entry that does not exist). Returns what
 // the compressed part was made of (nothing for a folder).
-EntryBodyStats AppendEntryRecord(std::vector<uint8_t>& stream, const EntrySpec& entry, HistoryMirror& history,
+EntryBodyStats AppendEntryRecord(std::vector<uint8_t>& stream, const EntryInput& entry, HistoryMirror& history,
                        std::string& previousName, const EncoderOptions& options = EncoderOptions());
 
 // The stream bytes of a whole archive.
-std::vector<uint8_t> BuildEntryStream(const std::vector<EntrySpec>& entries,
+std::vector<uint8_t> BuildEntryStream(const std::vector<EntryInput>& entries,
                                       const EncoderOptions& options = EncoderOptions());

@@ -49,7 +49,7 @@ bool PlatformRead(FileHandle handle, void* buffer, uint32_t count, uint32_t* tra
 bool PlatformWrite(FileHandle handle, const void* buffer, uint32_t count, uint32_t* transferred);
 
 // The file's current size; what it yields when the system cannot report it
-// is unspecified (the core does not test it).
+// is whatever the system gives (the core does not test it).
 int64_t PlatformFileSize(FileHandle handle);
 
 // Moves the file pointer to an absolute position. False when the system

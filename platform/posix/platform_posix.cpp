@@ -223,13 +223,14 @@ FileHandle PlatformCreateForWrite(const char* path) {
 
 // ReadFile and WriteFile on a file move the whole count unless the file
 // ends or the device fails; read(2) and write(2) may stop short, so they are
-// repeated until then.
-bool PlatformRead(FileHandle handle, void* buffer, uint32_t count, uint32_t* transferred) {
-    char* bytes = static_cast<char*>(buffer);
+// repeated until `count` bytes have moved, the file ends (a move of 0), or
+// the call fails.
+template <typename Move>
+static bool MoveAll(uint32_t count, uint32_t* transferred, Move move) {
     uint32_t done = 0;
     while (done < count) {
         uint32_t chunk = count - done > 0x40000000u ? 0x40000000u : count - done;
-        ssize_t moved = read(AsDescriptor(handle), bytes + done, chunk);
+        ssize_t moved = move(done, chunk);
         if (moved < 0) {
             if (errno == EINTR) continue;
             *transferred = done;
@@ -242,9 +243,14 @@ bool PlatformRead(FileHandle handle, void* buffer, uint32_t count, uint32_t* tra
     return true;
 }
 
+bool PlatformRead(FileHandle handle, void* buffer, uint32_t count, uint32_t* transferred) {
+    char* bytes = static_cast<char*>(buffer);
+    return MoveAll(count, transferred,
+                   [&](uint32_t at, uint32_t n) { return read(AsDescriptor(handle), bytes + at, n); });
+}
+
 bool PlatformWrite(FileHandle handle, const void* buffer, uint32_t count, uint32_t* transferred) {
     const char* bytes = static_cast<const char*>(buffer);
-    uint32_t done = 0;
 #ifdef TARNWICK_FUZZ_EXIT
     // A full disk: the write that passes the run's budget stops short.
     if (gFuzzRunning) {
@@ -252,19 +258,8 @@ bool PlatformWrite(FileHandle handle, const void* buffer, uint32_t count, uint32
         gFuzzWriteBudget -= count;
     }
 #endif
-    while (done < count) {
-        uint32_t chunk = count - done > 0x40000000u ? 0x40000000u : count - done;
-        ssize_t moved = write(AsDescriptor(handle), bytes + done, chunk);
-        if (moved < 0) {
-            if (errno == EINTR) continue;
-            *transferred = done;
-            return false;
-        }
-        if (moved == 0) break;
-        done += static_cast<uint32_t>(moved);
-    }
-    *transferred = done;
-    return true;
+    return MoveAll(count, transferred,
+                   [&](uint32_t at, uint32_t n) { return write(AsDescriptor(handle), bytes + at, n); });
 }
 
 int64_t PlatformFileSize(FileHandle handle) {

@@ -47,8 +47,8 @@ std::string NoiseBytes(size_t count, uint32_t seed) {
     return bytes;
 }
 
-EntrySpec FileEntry(const std::string& name, const std::string& contents) {
-    return EntrySpec{.name = name, .lastAccessTime = FileTimeOf(1600000000),
+EntryInput FileEntry(const std::string& name, const std::string& contents) {
+    return EntryInput{.name = name, .lastAccessTime = FileTimeOf(1600000000),
                      .lastWriteTime = FileTimeOf(1500000000), .contents = Bytes(contents)};
 }
 

@@ -42,7 +42,7 @@ std::string Noise(size_t n, uint32_t seed) {
 
 // A file entry with stamps of its own (a FILETIME of 0 would leave a stamp
 // alone); `stamp` tells entries apart.
-EntrySpec File(const std::string& name, const std::string& contents, int stamp = 0) {
+EntryInput File(const std::string& name, const std::string& contents, int stamp = 0) {
     return {.name = name,
             .creationTime = FileTimeOf(1000000000 + stamp),
             .lastAccessTime = FileTimeOf(1600000000 + stamp, 1234567),
@@ -50,13 +50,13 @@ EntrySpec File(const std::string& name, const std::string& contents, int stamp =
             .contents = Bytes(contents)};
 }
 
-EntrySpec Folder(const std::string& name) { return {.name = name, .isFolder = true}; }
+EntryInput Folder(const std::string& name) { return {.name = name, .isFolder = true}; }
 
 // A file entry that starts with `prefixLength` bytes of the file entry
 // `backReference` file entries back.
-EntrySpec FileWithPrefix(const std::string& name, const std::string& contents, int stamp, uint64_t backReference,
+EntryInput FileWithPrefix(const std::string& name, const std::string& contents, int stamp, uint64_t backReference,
                          int32_t prefixLength) {
-    EntrySpec e = File(name, contents, stamp);
+    EntryInput e = File(name, contents, stamp);
     e.backReference = backReference;
     e.prefixLength = prefixLength;
     return e;
@@ -96,7 +96,7 @@ void ExpectFile(const std::string& path, const std::string& contents, uint64_t l
                                  << " expected, first difference at " << differs;
 }
 
-void ExpectExpanded(const std::string& dir, const EntrySpec& e) {
+void ExpectExpanded(const std::string& dir, const EntryInput& e) {
     ExpectFile(OnDisk(dir, e.name), std::string(e.contents.begin(), e.contents.end()), e.lastWriteTime,
                e.lastAccessTime);
 }
@@ -128,7 +128,7 @@ class Expansion : public testing::TestWithParam<SfxKind> {
 TEST_P(Expansion, FoldersAndFolderEntries) {
     std::string dir = NewDir("folders");
     std::string top = Text(3000, 1);
-    std::vector<EntrySpec> entries = {
+    std::vector<EntryInput> entries = {
         Folder("."),  // the target folder itself
         File("top.txt", top, 1),
         Folder("a\\b\\c"),
@@ -147,7 +147,7 @@ TEST_P(Expansion, FoldersAndFolderEntries) {
     EXPECT_EQ(r.out, kBannerLine + Expanded(t, "top.txt") + Expanded(t, "a\\b\\c\\deep.txt") +
                          Expanded(t, "x\\y\\z.txt") + Expanded(t, "readme") + Expanded(t, "readme.old"));
     EXPECT_EQ(r.exitCode, 0);
-    for (const EntrySpec& e : entries)
+    for (const EntryInput& e : entries)
         if (!e.isFolder) ExpectExpanded(dir, e);
     EXPECT_EQ(Tree(dir), (std::set<std::string>{"setup.exe", "top.txt", "a/", "a/b/", "a/b/c/", "a/b/c/deep.txt",
                                                 "x/", "x/y/", "x/y/z.txt", "readme", "readme.old", "empty/"}));
@@ -159,7 +159,7 @@ TEST_P(Expansion, FoldersAndFolderEntries) {
 TEST_P(Expansion, HistoryWrapsPastTheLastSlot) {
     std::string dir = NewDir("history");
     std::mt19937 rng(300);
-    std::vector<EntrySpec> entries;
+    std::vector<EntryInput> entries;
     std::vector<std::string> files;
     auto add = [&](std::string contents, uint64_t backReference = 0, int32_t prefixLength = 0) {
         char name[32];
@@ -203,10 +203,10 @@ TEST_P(Expansion, HistoryWrapsPastTheLastSlot) {
 
     RunResult r = Run(dir, MakeArchive(entries));
     std::string expected = kBannerLine;
-    for (const EntrySpec& e : entries) expected += Expanded(Target(dir), e.name);
+    for (const EntryInput& e : entries) expected += Expanded(Target(dir), e.name);
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.exitCode, 0);
-    for (const EntrySpec& e : entries) ExpectExpanded(dir, e);
+    for (const EntryInput& e : entries) ExpectExpanded(dir, e);
 }
 
 TEST_P(Expansion, EmptyAndLargeFiles) {
@@ -223,7 +223,7 @@ TEST_P(Expansion, EmptyAndLargeFiles) {
                 if (big.size() > 20000) big += big.substr(big.size() - 1 - rng() % 16000, 257 + rng() % 4000);
         }
     }
-    std::vector<EntrySpec> entries = {
+    std::vector<EntryInput> entries = {
         File("empty-first.txt", "", 1),
         File("big.bin", big, 2),
         File("empty-after.txt", "", 3),
@@ -233,10 +233,10 @@ TEST_P(Expansion, EmptyAndLargeFiles) {
     RunResult r = Run(dir, MakeArchive(entries));
 
     std::string expected = kBannerLine;
-    for (const EntrySpec& e : entries) expected += Expanded(Target(dir), e.name);
+    for (const EntryInput& e : entries) expected += Expanded(Target(dir), e.name);
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.exitCode, 0);
-    for (const EntrySpec& e : entries) ExpectExpanded(dir, e);
+    for (const EntryInput& e : entries) ExpectExpanded(dir, e);
 }
 
 // Only the first character of an answer line counts; anything but y or n
@@ -249,7 +249,7 @@ TEST_P(Expansion, OverwriteQuestion) {
     std::string keep = Text(3000, 1);
     std::string junk = Text(1000, 3);
     std::string eof = junk.substr(0, 600) + Text(2000, 4);  // kept, with a prefix
-    std::vector<EntrySpec> entries = {
+    std::vector<EntryInput> entries = {
         File("keep.txt", keep, 1),
         FileWithPrefix("from-keep.txt", keep.substr(0, 2500) + "mine", 2, 1, 2500),
         File("over.txt", Text(1000, 2), 3),
@@ -276,7 +276,7 @@ TEST_P(Expansion, OverwriteQuestion) {
 // The password reaches every block's keystream: the data span several.
 TEST_P(Expansion, ProtectedArchive) {
     std::string dir = NewDir("password");
-    std::vector<EntrySpec> entries = {File("noise.bin", Noise(10000, 1), 1), File("text.txt", Text(5000, 2), 2)};
+    std::vector<EntryInput> entries = {File("noise.bin", Noise(10000, 1), 1), File("text.txt", Text(5000, 2), 2)};
     ArchiveOptions options;
     options.password = "Open Sesame";
     RunResult r = Run(dir, MakeArchive(entries, options), "open sesame\r\nOpen Sesame\r\n");
@@ -285,12 +285,12 @@ TEST_P(Expansion, ProtectedArchive) {
     EXPECT_EQ(r.out, std::string(kBannerLine) + "Password : Password : " + Expanded(t, "noise.bin") +
                          Expanded(t, "text.txt"));
     EXPECT_EQ(r.exitCode, 0);
-    for (const EntrySpec& e : entries) ExpectExpanded(dir, e);
+    for (const EntryInput& e : entries) ExpectExpanded(dir, e);
 }
 
 TEST_P(Expansion, RunCommandThatCannotStart) {
     std::string dir = NewDir("run");
-    EntrySpec file = File("readme.txt", "read me\r\n", 1);
+    EntryInput file = File("readme.txt", "read me\r\n", 1);
     ArchiveOptions options;
     options.runCommand = "missing-tool.exe";
     RunResult r = Run(dir, MakeArchive({file}, options));
@@ -314,7 +314,7 @@ TEST_P(Expansion, DoubleByteFolderNames) {
     }
     std::string folder = dir + "/" + table;
     ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
-    std::vector<EntrySpec> entries = {
+    std::vector<EntryInput> entries = {
         File("a.txt", Text(500, 1), 1),
         File(ansi + "\\b" + ansi + "con.txt", Text(600, 2), 2),
         Folder(ansi + "\\" + ansi),
@@ -337,7 +337,7 @@ TEST_P(Expansion, DoubleByteFolderNames) {
 // the refused ones, are expanded.
 TEST_P(Expansion, NamesCloseToRefusedOnes) {
     std::string dir = NewDir("lookalike");
-    std::vector<EntrySpec> entries;
+    std::vector<EntryInput> entries;
     std::string expected = kBannerLine;
     int stamp = 0;
     for (const char* name : {"..a.txt", "a..b", ".hidden", "a\\.\\b.txt", "CONSOLE.txt", "COM0.txt", "LPT10.txt",
@@ -348,7 +348,7 @@ TEST_P(Expansion, NamesCloseToRefusedOnes) {
     RunResult r = Run(dir, MakeArchive(entries));
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.exitCode, 0);
-    for (const EntrySpec& e : entries) ExpectExpanded(dir, e);
+    for (const EntryInput& e : entries) ExpectExpanded(dir, e);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, Expansion, testing::ValuesIn(RunnableSfxKinds()), NameOf);
@@ -368,8 +368,8 @@ TEST_P(RefusedNames, EndTheRunAsBroken) {
     std::string root = MakeTempDir(std::string("refused-") + refused.label + "-" + SfxKindName(kind));
     std::string dir = root + "/p/q";  // room for names that climb out
     std::filesystem::create_directories(dir);
-    EntrySpec first = File("first.txt", "first\r\n", 1);
-    EntrySpec bad = refused.isFolder ? Folder(refused.name) : File(refused.name, "not to be written\r\n", 2);
+    EntryInput first = File("first.txt", "first\r\n", 1);
+    EntryInput bad = refused.isFolder ? Folder(refused.name) : File(refused.name, "not to be written\r\n", 2);
     std::string program = MakeSelfExtractor(kind, dir, MakeArchive({first, bad, File("later.txt", "later", 3)}));
     RunResult r = RunSelfExtractor(kind, program, "");
     ASSERT_FALSE(r.timedOut);
@@ -421,9 +421,9 @@ struct Failure {
     std::set<std::string> tree;  // the program's folder afterwards
 };
 
-const EntrySpec kFirst = File("first.txt", "first file\r\n", 1);
+const EntryInput kFirst = File("first.txt", "first file\r\n", 1);
 
-std::vector<uint8_t> Stream(const std::vector<EntrySpec>& entries) { return BuildEntryStream(entries); }
+std::vector<uint8_t> Stream(const std::vector<EntryInput>& entries) { return BuildEntryStream(entries); }
 std::vector<uint8_t> Archive(const std::vector<uint8_t>& stream) { return BuildArchive({}, stream).bytes; }
 
 // A file entry written field by field, for records our writer refuses to
@@ -450,7 +450,7 @@ std::vector<uint8_t> AfterFirst(const std::vector<uint8_t>& record) {
 
 // A file whose compressed data fill many blocks; the window has written
 // 32,768-byte pieces of it long before its last block.
-const EntrySpec kBig = File("big.bin", Noise(100000, 7), 2);
+const EntryInput kBig = File("big.bin", Noise(100000, 7), 2);
 
 const std::vector<Failure> kFailures = {
     {"FileInTheWayOfAFilesFolder", [](const std::string& dir) { MakeExisting(dir + "/blocker", "in the way"); },

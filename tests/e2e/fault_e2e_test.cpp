@@ -38,7 +38,7 @@ std::string Text(size_t count, uint32_t seed) {
     return text;
 }
 
-EntrySpec File(const std::string& name, const std::string& contents, int stamp) {
+EntryInput File(const std::string& name, const std::string& contents, int stamp) {
     return {.name = name, .lastAccessTime = FileTimeOf(1600000000 + stamp),
             .lastWriteTime = FileTimeOf(1500000000 + stamp), .contents = Bytes(contents)};
 }
@@ -48,12 +48,12 @@ EntrySpec File(const std::string& name, const std::string& contents, int stamp) 
 const std::string kBig = Text(150000, 1);
 const std::string kSmall = "the last file\n";
 
-std::vector<EntrySpec> WriteEntries() {
+std::vector<EntryInput> WriteEntries() {
     return {File("keep.txt", "new contents", 1), File("big.bin", kBig, 2), File("small.txt", kSmall, 3)};
 }
 
 // keep.txt again; then a folder entry and a file two folders deep.
-std::vector<EntrySpec> FolderEntries() {
+std::vector<EntryInput> FolderEntries() {
     return {File("keep.txt", "new contents", 1), {.name = "made", .isFolder = true},
             File("sub\\inner\\file.txt", kSmall, 4)};
 }
@@ -78,7 +78,7 @@ std::vector<std::string> ShimEnvironment(const std::string& fault, const std::st
 
 // Writes the archive and the file to keep into a new folder, then runs
 // "/e a.bin" with the fault, answering n to the question about keep.txt.
-FaultRun RunWithFault(const std::vector<EntrySpec>& entries, const std::string& fault, const std::string& log = "") {
+FaultRun RunWithFault(const std::vector<EntryInput>& entries, const std::string& fault, const std::string& log = "") {
     FaultRun run;
     run.dir = MakeTempDir("fault");
     run.shown = ShownPath(kNativeSfx, run.dir + "/");

@@ -64,7 +64,7 @@ const bool kSanitized = false;
 
 struct SweepArchive {
     ArchiveImage image;
-    std::vector<EntrySpec> entries;
+    std::vector<EntryInput> entries;
 };
 
 std::vector<uint8_t> Noise(size_t count, uint32_t seed) {
@@ -88,15 +88,15 @@ std::vector<uint8_t> Text(size_t count, uint32_t seed) {
 // does not exist, so a whole run ends with "Couldn't run".
 SweepArchive MakeSweepArchive() {
     SweepArchive sweep;
-    EntrySpec notes{.name = "notes.txt", .creationTime = FileTimeOf(1000000000),
+    EntryInput notes{.name = "notes.txt", .creationTime = FileTimeOf(1000000000),
                     .lastAccessTime = FileTimeOf(1600000000), .lastWriteTime = FileTimeOf(1500000000),
                     .contents = Text(6000, 1)};
-    EntrySpec folder{.name = "data", .isFolder = true};
-    EntrySpec noise{.name = "data\\noise.bin", .lastWriteTime = FileTimeOf(1400000000), .contents = Noise(7000, 2)};
+    EntryInput folder{.name = "data", .isFolder = true};
+    EntryInput noise{.name = "data\\noise.bin", .lastWriteTime = FileTimeOf(1400000000), .contents = Noise(7000, 2)};
     std::vector<uint8_t> copy(notes.contents.begin(), notes.contents.begin() + 2000);
     std::vector<uint8_t> tail = Text(500, 3);
     copy.insert(copy.end(), tail.begin(), tail.end());
-    EntrySpec prefixed{.name = "data\\copy.txt", .lastWriteTime = FileTimeOf(1300000000), .contents = copy,
+    EntryInput prefixed{.name = "data\\copy.txt", .lastWriteTime = FileTimeOf(1300000000), .contents = copy,
                        .backReference = 2, .prefixLength = 2000};
     sweep.entries = {notes, folder, noise, prefixed};
     ArchiveOptions options;
@@ -146,7 +146,7 @@ std::optional<Head> HeadOf(const std::vector<uint8_t>& file) {
 // or "" when it is a dialogue the program can print ending in exitCode;
 // `finished` receives the entries whose line ended in "end.".
 std::string CheckDialogue(const std::string& out, int exitCode, const std::optional<Head>& head,
-                          const std::string& target, const std::vector<EntrySpec>& entries,
+                          const std::string& target, const std::vector<EntryInput>& entries,
                           std::set<std::string>* finished) {
     size_t p = 0;
     auto take = [&](const std::string& piece) {
@@ -187,7 +187,7 @@ std::string CheckDialogue(const std::string& out, int exitCode, const std::optio
         if (auto result = fatal()) return *result;
         if (take("expanding : ")) {
             std::string name;
-            for (const EntrySpec& entry : entries) {
+            for (const EntryInput& entry : entries) {
                 if (!entry.isFolder && take(target + entry.name + " ... ")) {
                     name = entry.name;
                     break;
@@ -222,7 +222,7 @@ std::string CheckDialogue(const std::string& out, int exitCode, const std::optio
 // the entries, and each entry's file either whole and correct (when its
 // line ended in "end.") or absent.
 std::string CheckFolders(const std::string& parent, const std::string& runFolder, size_t archiveSize,
-                         const std::vector<EntrySpec>& entries, const std::set<std::string>& finished,
+                         const std::vector<EntryInput>& entries, const std::set<std::string>& finished,
                          int exitCode) {
     std::error_code error;
     for (const fs::directory_entry& item : fs::directory_iterator(parent, error)) {
@@ -230,9 +230,9 @@ std::string CheckFolders(const std::string& parent, const std::string& runFolder
             return "created outside its folder: " + item.path().string();
         }
     }
-    std::map<std::string, const EntrySpec*> files;
+    std::map<std::string, const EntryInput*> files;
     std::set<std::string> folders;
-    for (const EntrySpec& entry : entries) {
+    for (const EntryInput& entry : entries) {
         std::string name = entry.name;
         std::replace(name.begin(), name.end(), '\\', '/');
         if (entry.isFolder) {

@@ -12,10 +12,10 @@ TEST_P(TypicalRun, ExpandsIntoTheProgramsFolder) {
     std::string readme(20000, 'r');
     for (size_t i = 0; i < readme.size(); i += 7) readme[i] = (char)('a' + i % 26);
     std::string guide = readme.substr(100, 5000) + "guide only\r\n";
-    EntrySpec a{.name = "readme.txt", .creationTime = FileTimeOf(1000000000),
+    EntryInput a{.name = "readme.txt", .creationTime = FileTimeOf(1000000000),
                 .lastAccessTime = FileTimeOf(1600000000, 1234567), .lastWriteTime = FileTimeOf(1500000000, 7654321),
                 .contents = Bytes(readme)};
-    EntrySpec b{.name = "docs\\guide.txt", .lastAccessTime = FileTimeOf(1600000001),
+    EntryInput b{.name = "docs\\guide.txt", .lastAccessTime = FileTimeOf(1600000001),
                 .lastWriteTime = FileTimeOf(1400000000), .contents = Bytes(guide)};
     ArchiveOptions options;
     options.message = "Welcome.\r\nSecond line.";

@@ -14,7 +14,7 @@ std::vector<SfxKind> RunnableSfxKinds() {
 
 std::string SfxKindName(SfxKind kind) { return kind == kNativeSfx ? "native" : "win64"; }
 
-std::vector<uint8_t> MakeArchive(const std::vector<EntrySpec>& entries, const ArchiveOptions& options) {
+std::vector<uint8_t> MakeArchive(const std::vector<EntryInput>& entries, const ArchiveOptions& options) {
     return BuildArchive(options, BuildEntryStream(entries)).bytes;
 }
 

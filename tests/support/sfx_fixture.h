@@ -21,7 +21,7 @@ extern const char kBannerLine[];
 
 // An archive image (no leading bytes unless options say so) holding
 // `entries`.
-std::vector<uint8_t> MakeArchive(const std::vector<EntrySpec>& entries, const ArchiveOptions& options = {});
+std::vector<uint8_t> MakeArchive(const std::vector<EntryInput>& entries, const ArchiveOptions& options = {});
 
 // A self-extracting program: a copy of the extractor of `kind` with
 // `archive` appended, written to dir/name (executable). Returns its path.

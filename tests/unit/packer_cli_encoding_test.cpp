@@ -93,15 +93,15 @@ std::vector<uint8_t> StreamOf(const std::vector<Bytes>& contents, const EncoderO
     HistoryMirror history;
     std::string previous;
     for (size_t i = 0; i < contents.size(); ++i) {
-        EntrySpec spec;
-        spec.name = "f" + std::to_string(i);
-        spec.contents = contents[i];
-        ReferenceChoice c = ChooseReference(history, spec.contents.data(), static_cast<int64_t>(spec.contents.size()),
+        EntryInput input;
+        input.name = "f" + std::to_string(i);
+        input.contents = contents[i];
+        ReferenceChoice c = ChooseReference(history, input.contents.data(), static_cast<int64_t>(input.contents.size()),
                                             options);
         if (choices) choices->push_back(c);
-        spec.backReference = c.backReference;
-        spec.prefixLength = c.prefixLength;
-        AppendEntryRecord(stream, spec, history, previous, options);
+        input.backReference = c.backReference;
+        input.prefixLength = c.prefixLength;
+        AppendEntryRecord(stream, input, history, previous, options);
     }
     return stream;
 }

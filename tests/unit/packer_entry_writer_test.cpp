@@ -41,8 +41,8 @@ Bytes Concat(Bytes a, const Bytes& b) {
     return a;
 }
 
-EntrySpec File(const std::string& name, Bytes contents, uint64_t backReference = 0, int32_t prefixLength = 0) {
-    EntrySpec entry;
+EntryInput File(const std::string& name, Bytes contents, uint64_t backReference = 0, int32_t prefixLength = 0) {
+    EntryInput entry;
     entry.name = name;
     entry.contents = std::move(contents);
     entry.backReference = backReference;
@@ -53,8 +53,8 @@ EntrySpec File(const std::string& name, Bytes contents, uint64_t backReference =
     return entry;
 }
 
-EntrySpec Folder(const std::string& name) {
-    EntrySpec entry;
+EntryInput Folder(const std::string& name) {
+    EntryInput entry;
     entry.name = name;
     entry.isFolder = true;
     return entry;
@@ -75,7 +75,7 @@ std::filesystem::path NativePath(const std::string& entryName) {
 
 // Writes the records into an archive file and expands it into a fresh
 // folder with the extractor's loop.
-std::filesystem::path Expand(const std::string& test, const std::vector<EntrySpec>& entries) {
+std::filesystem::path Expand(const std::string& test, const std::vector<EntryInput>& entries) {
     std::filesystem::path root = std::filesystem::path(TARNWICK_TEST_TMP) / "entry_writer" / test;
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root / "out");
@@ -91,8 +91,8 @@ std::filesystem::path Expand(const std::string& test, const std::vector<EntrySpe
     return root / "out";
 }
 
-void ExpectFiles(const std::filesystem::path& out, const std::vector<EntrySpec>& entries) {
-    for (const EntrySpec& entry : entries) {
+void ExpectFiles(const std::filesystem::path& out, const std::vector<EntryInput>& entries) {
+    for (const EntryInput& entry : entries) {
         std::filesystem::path path = out / NativePath(entry.name);
         if (entry.isFolder) {
             EXPECT_TRUE(std::filesystem::is_directory(path)) << entry.name;
@@ -105,7 +105,7 @@ void ExpectFiles(const std::filesystem::path& out, const std::vector<EntrySpec>&
 TEST(EntryWriter, FoldersPrefixesAndPreloads) {
     Bytes a = Text(30000, 1);  // longer than a history slot keeps
     Bytes small = Text(3000, 2);
-    std::vector<EntrySpec> entries = {
+    std::vector<EntryInput> entries = {
         Folder("docs"),
         File("docs\\a.txt", a),
         // Prefix of 5,000 bytes; the rest repeats a's bytes after the
@@ -149,7 +149,7 @@ TEST(EntryWriter, HistoryWrapsAfter256FileEntries) {
     // 300 file entries (and folders between, which take no slot): the 256th
     // takes slot 0, the 257th slot 1 again. Later entries refer 1 and 255
     // entries back.
-    std::vector<EntrySpec> entries;
+    std::vector<EntryInput> entries;
     std::vector<Bytes> files;
     for (int i = 0; i < 300; ++i) {
         std::string folder = std::string("f").append(std::to_string(i / 50));
@@ -184,7 +184,7 @@ TEST(EntryWriter, NameFields) {
     EXPECT_EQ(stream, (Bytes{0, 'd', 'o', 'c', 's', '\\', '.', 0}));
     EXPECT_EQ(previous, "docs\\.");
     stream.clear();
-    EntrySpec file = File("docs\\a", {});
+    EntryInput file = File("docs\\a", {});
     file.creationTime = 0x0807060504030201ull;
     AppendEntryRecord(stream, file, history, previous);
     // Five bytes shared, the tail, three FILETIMEs, then the bit-coded part:
@@ -196,20 +196,20 @@ TEST(EntryWriter, NameFields) {
 
     // An override above the previous name's length takes all of it.
     stream.clear();
-    EntrySpec more = Folder("docs\\a\\more");
+    EntryInput more = Folder("docs\\a\\more");
     more.sharedLengthOverride = 200;
     AppendEntryRecord(stream, more, history, previous);
     EXPECT_EQ(stream[0], 200);
     EXPECT_EQ(std::string(stream.begin() + 1, stream.end()), std::string("\\more\\.\0", 8));
     // One that would take over bytes the name does not have is refused.
-    EntrySpec other = Folder("other");
+    EntryInput other = Folder("other");
     other.sharedLengthOverride = 2;
     EXPECT_THROW(AppendEntryRecord(stream, other, history, previous), std::invalid_argument);
 }
 
 TEST(EntryWriter, RefusesRecordsOutsideTheFormat) {
     Bytes a = Text(1000, 9);
-    std::vector<std::vector<EntrySpec>> bad = {
+    std::vector<std::vector<EntryInput>> bad = {
         {File("x", a, 1, 10)},                                  // nothing to refer to yet
         {File("a", a), File("b", a, 2, 10)},                    // only one entry back
         {File("a", a), File("b", Bytes(a.begin(), a.begin() + 10), 1, 11)},  // prefix longer than the file
